@@ -1,0 +1,216 @@
+#!/usr/bin/env python3
+"""Black-box tests of visina: the exact bytes it writes, silence on standard
+error and its exit status, through pipes and through a pseudo-terminal.
+
+Usage: test_visina.py [unittest arguments] -- PROGRAM [ARGUMENTS...]
+"""
+import os
+import select
+import signal
+import subprocess
+import sys
+import time
+import unittest
+
+try:
+    import pty
+    import resource
+except ImportError:  # not POSIX
+    pty = resource = None
+
+COMMAND = []  # the program under test, from the command line
+TIMEOUT = 10
+
+ASK_HEIGHT = b"unnesite visinu osobe (cm): "
+ASK_NAME = b"unesite ime osobe: "
+
+
+def report(name, height):
+    return b"Osoba " + name + b" je visoka " + height + b"cm.\n"
+
+
+def run(typed, arguments=(), **kwargs):
+    kwargs.setdefault("stdout", subprocess.PIPE)
+    return subprocess.run(
+        COMMAND + list(arguments), input=typed, stderr=subprocess.PIPE, timeout=TIMEOUT, **kwargs
+    )
+
+
+def read_for(fd, size):
+    """Read until size bytes have come, the writer is gone or time is up."""
+    data = b""
+    deadline = time.monotonic() + TIMEOUT
+    while len(data) < size:
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([fd], [], [], left)[0]:
+            break
+        try:
+            chunk = os.read(fd, 65536)
+        except OSError:  # a pseudo-terminal whose other side is closed
+            break
+        if not chunk:
+            break
+        data += chunk
+    return data
+
+
+class Dialogue(unittest.TestCase):
+    CASES = [
+        # typed, name, height
+        (b"180\nAna\n", b"Ana", b"180"),
+        (b"180 Ana\n", b"Ana", b"180"),
+        (b"180\nAna Marija\n", b"Ana", b"180"),
+        (b"\n\n \t180\n\n\t Ana\n", b"Ana", b"180"),
+        (b"180\r\nAna\r\n", b"Ana", b"180"),
+        (b"180\v\fAna", b"Ana", b"180"),
+        (b"+180\nAna\n", b"Ana", b"180"),
+        (b"090\nAna\n", b"Ana", b"90"),
+        (b"0\nAna\n", b"Ana", b"0"),
+        (b"-5\nAna\n", b"Ana", b"-5"),
+        (b"1000000\nAna\n", b"Ana", b"1000000"),
+        (b"2147483647\nAna\n", b"Ana", b"2147483647"),
+        (b"-2147483648\nAna\n", b"Ana", b"-2147483648"),
+        # Not a number, or out of range: nothing more is read.
+        (b"Ana\n180\n", b"", b"0"),
+        (b"+\nAna\n", b"", b"0"),
+        (b"- 5\nAna\n", b"", b"0"),
+        (b"2147483648\nAna\n", b"", b"2147483647"),
+        (b"-2147483649\nAna\n", b"", b"-2147483648"),
+        (b"99999999999999999999\nAna\n", b"", b"2147483647"),
+        # What follows the digits at once is the name.
+        (b"175.5\nAna\n", b".5", b"175"),
+        (b"180cm\nAna\n", b"cm", b"180"),
+        # Input that ends early.
+        (b"", b"", b"0"),
+        (b" \n\t\n", b"", b"0"),
+        (b"180", b"", b"180"),
+        (b"180\n \n", b"", b"180"),
+        # Name bytes pass through unchanged: UTF-8, code page 1250, NUL, NBSP.
+        ("180\nČedomir\n".encode(), "Čedomir".encode(), b"180"),
+        (b"180\n\xe8ika\n", b"\xe8ika", b"180"),
+        (b"180\nA\x00na\n", b"A\x00na", b"180"),
+        (b"180\n\xa0Ana\n", b"\xa0Ana", b"180"),
+    ]
+
+    def test_report(self):
+        for typed, name, height in self.CASES:
+            with self.subTest(typed=typed):
+                result = run(typed)
+                self.assertEqual(result.stdout, ASK_HEIGHT + ASK_NAME + report(name, height))
+                self.assertEqual(result.stderr, b"")
+                self.assertEqual(result.returncode, 0)
+
+    def test_arguments_and_locale_are_ignored(self):
+        env = dict(os.environ, LC_ALL="hr_HR.UTF-8", LANG="hr_HR.UTF-8")
+        result = run(b"1000\nAna\n", arguments=["--help", "-"], env=env)
+        self.assertEqual(result.stdout, ASK_HEIGHT + ASK_NAME + report(b"Ana", b"1000"))
+        self.assertEqual(result.returncode, 0)
+
+
+@unittest.skipUnless(pty, "needs POSIX pipes and a pseudo-terminal")
+class Prompts(unittest.TestCase):
+    """Each prompt must be shown before the program waits for its answer, and
+    the program must finish without waiting for input it does not need."""
+
+    CONVERSATIONS = [
+        # answers, each sent once everything before it is shown; name, height
+        ([b"180\n", b"Ana\n"], b"Ana", b"180"),
+        ([b"180 Ana\n"], b"Ana", b"180"),
+        ([b"180cm\n"], b"cm", b"180"),
+        ([b"Ana\n"], b"", b"0"),
+    ]
+
+    def test_conversation(self):
+        for terminal in (False, True):
+            for answers, name, height in self.CONVERSATIONS:
+                with self.subTest(terminal=terminal, answers=answers):
+                    self.converse(answers, name, height, terminal)
+
+    def converse(self, answers, name, height, terminal):
+        if terminal:
+            ours, theirs = pty.openpty()
+            proc = subprocess.Popen(COMMAND, stdin=theirs, stdout=theirs, stderr=subprocess.PIPE)
+            os.close(theirs)
+            reader = writer = ours
+        else:
+            proc = subprocess.Popen(
+                COMMAND, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE
+            )
+            reader, writer = proc.stdout.fileno(), proc.stdin.fileno()
+        # A terminal echoes each answer and shows each line end as CR LF.
+        shown = (lambda text: text.replace(b"\n", b"\r\n")) if terminal else (lambda text: text)
+        try:
+            pending = [ASK_HEIGHT, ASK_NAME, report(name, height)]
+            expected = pending.pop(0)
+            for answer in answers:
+                self.assertEqual(read_for(reader, len(expected)), shown(expected))
+                os.write(writer, answer)
+                expected = (answer if terminal else b"") + pending.pop(0)
+            expected = shown(expected + b"".join(pending))
+            self.assertEqual(read_for(reader, len(expected)), expected)
+            self.assertEqual(proc.wait(TIMEOUT), 0)
+            self.assertEqual(proc.stderr.read(), b"")
+        finally:
+            proc.kill()
+            proc.wait()
+            if terminal:
+                os.close(ours)
+            else:
+                proc.stdin.close()
+                proc.stdout.close()
+            proc.stderr.close()
+
+
+@unittest.skipUnless(resource, "needs POSIX descriptors and resource limits")
+class ExitStatus(unittest.TestCase):
+    def test_lost_output_is_a_failure(self):
+        with open("/dev/full", "wb") as full:
+            for label, kwargs in [
+                ("full", dict(stdout=full)),
+                ("closed", dict(stdout=None, preexec_fn=lambda: os.close(1))),
+            ]:
+                with self.subTest(stdout=label):
+                    result = run(b"180\nAna\n", **kwargs)
+                    self.assertEqual(result.returncode, 1)
+                    self.assertEqual(result.stderr, b"")
+
+    def test_lost_report_is_a_failure(self):
+        # The reader leaves once both prompts are shown. SIGPIPE is ignored, as
+        # where there is none, so only the exit status can tell of the loss.
+        ignore = lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+        with subprocess.Popen(
+            COMMAND, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            preexec_fn=ignore,
+        ) as proc:
+            proc.stdin.write(b"180\n")
+            proc.stdin.flush()
+            prompts = ASK_HEIGHT + ASK_NAME
+            self.assertEqual(read_for(proc.stdout.fileno(), len(prompts)), prompts)
+            proc.stdout.close()
+            proc.stdin.write(b"Ana\n")
+            proc.stdin.close()
+            self.assertEqual(proc.wait(TIMEOUT), 1)
+            self.assertEqual(proc.stderr.read(), b"")
+
+    def test_name_cut_short_by_memory_is_a_failure(self):
+        limit = 64 << 20
+
+        def cap():
+            resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+        if run(b"180\nAna\n", preexec_fn=cap).returncode != 0:
+            self.skipTest("the program cannot start under the limit (a sanitizer build?)")
+        result = run(b"180\n" + b"x" * limit + b"\n", preexec_fn=cap)
+        head, tail = ASK_HEIGHT + ASK_NAME + b"Osoba ", b" je visoka 180cm.\n"
+        self.assertTrue(result.stdout.startswith(head), result.stdout[:80])
+        self.assertTrue(result.stdout.endswith(tail), result.stdout[-80:])
+        name = result.stdout[len(head) : -len(tail)]
+        self.assertTrue(0 < len(name) < limit and not name.strip(b"x"), len(name))
+        self.assertEqual(result.stderr, b"")
+        self.assertEqual(result.returncode, 1)
+
+
+if __name__ == "__main__":
+    split = sys.argv.index("--")
+    COMMAND = sys.argv[split + 1 :]
+    unittest.main(argv=sys.argv[:split])
