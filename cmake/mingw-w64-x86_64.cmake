@@ -1,0 +1,17 @@
+# Cross-builds visina.exe for 64-bit Windows with Debian's MinGW-w64 and runs
+# it under Wine for the tests:
+#   cmake -S . -B build-windows --toolchain cmake/mingw-w64-x86_64.cmake
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+
+# Link the C++, GCC and thread runtimes in, so that visina.exe needs no DLL
+# that Windows itself does not have.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)
