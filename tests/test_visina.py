@@ -18,7 +18,7 @@ try:
 except ImportError:  # not POSIX
     pty = resource = None
 
-COMMAND = []  # the program under test, from the command line, after any emulator
+COMMAND = []  # any emulator, then the program under test, from the command line
 WINDOWS = False  # a Windows program: standard output ends its lines in CR LF
 TIMEOUT = 10
 
