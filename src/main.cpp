@@ -1,5 +1,6 @@
 // visina: asks for a person's height and name, and states both in one sentence.
 #include <cstdint>
+#include <cstdio>
 #include <iostream>
 #include <string>
 
@@ -16,7 +17,8 @@ int main()
 
     std::cout << "Osoba " << ime << " je visoka " << visina << "cm." << std::endl;
 
-    // Bad input is answered by the report itself; only a lost write or a name
-    // cut short by exhausted memory is a failure.
-    return std::cout.bad() || std::cin.bad() ? 1 : 0;
+    // Bad input is answered by the report itself; only a lost write, a failed
+    // read or a name cut short by exhausted memory is a failure. cin takes a
+    // failed read for the end of input; stdin's error indicator tells them apart.
+    return std::cout.bad() || std::cin.bad() || std::ferror(stdin) ? 1 : 0;
 }

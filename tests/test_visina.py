@@ -38,8 +38,10 @@ def errors(stderr):
 
 def run(typed, arguments=(), **kwargs):
     kwargs.setdefault("stdout", subprocess.PIPE)
+    if "stdin" not in kwargs:
+        kwargs["input"] = typed
     return subprocess.run(
-        COMMAND + list(arguments), input=typed, stderr=subprocess.PIPE, timeout=TIMEOUT, **kwargs
+        COMMAND + list(arguments), stderr=subprocess.PIPE, timeout=TIMEOUT, **kwargs
     )
 
 
@@ -171,14 +173,19 @@ class Prompts(unittest.TestCase):
 
 @unittest.skipUnless(resource, "needs POSIX descriptors and resource limits")
 class ExitStatus(unittest.TestCase):
-    def test_lost_output_is_a_failure(self):
+    def test_failed_io_is_a_failure(self):
+        directory = os.open("/", os.O_RDONLY)  # every read of it fails
+        self.addCleanup(os.close, directory)
         with open("/dev/full", "wb") as full:
             for label, kwargs in [
-                ("full", dict(stdout=full)),
-                ("closed", dict(stdout=None, preexec_fn=lambda: os.close(1))),
+                ("stdout full", dict(stdout=full)),
+                ("stdout closed", dict(stdout=None, preexec_fn=lambda: os.close(1))),
+                ("stdin unreadable", dict(stdin=directory)),
             ]:
-                with self.subTest(stdout=label):
+                with self.subTest(label):
                     result = run(b"180\nAna\n", **kwargs)
+                    if result.stdout is not None:
+                        self.assertEqual(result.stdout, ASK_HEIGHT + ASK_NAME + report(b"", b"0"))
                     self.assertEqual(result.returncode, 1)
                     self.assertEqual(errors(result.stderr), b"")
 
