@@ -63,6 +63,14 @@ def read_for(fd, size):
     return data
 
 
+def setUpModule():
+    # An emulator such as Wine starts services on its first run that keep the
+    # streams they were given; they must not be a pipe that a test waits on.
+    if len(COMMAND) > 1:
+        devnull = subprocess.DEVNULL
+        subprocess.run(COMMAND, stdin=devnull, stdout=devnull, stderr=devnull, timeout=100)
+
+
 class Dialogue(unittest.TestCase):
     CASES = [
         # typed, name, height
