@@ -10,8 +10,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# Link the C++, GCC and thread runtimes in, so that visina.exe needs no DLL
-# that Windows itself does not have.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
-
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)
