@@ -30,12 +30,6 @@ def report(name, height):
     return b"Osoba " + name + b" je visoka " + height + (b"cm.\r\n" if WINDOWS else b"cm.\n")
 
 
-def errors(stderr):
-    """Standard error, less what an emulator such as Wine says of itself."""
-    lines = stderr.splitlines(keepends=True)
-    return b"".join(line for line in lines if len(COMMAND) == 1 or not line.startswith(b"wine"))
-
-
 def run(typed, arguments=(), **kwargs):
     kwargs.setdefault("stdout", subprocess.PIPE)
     if "stdin" not in kwargs:
@@ -114,7 +108,7 @@ class Dialogue(unittest.TestCase):
             with self.subTest(typed=typed):
                 result = run(typed)
                 self.assertEqual(result.stdout, ASK_HEIGHT + ASK_NAME + report(name, height))
-                self.assertEqual(errors(result.stderr), b"")
+                self.assertEqual(result.stderr, b"")
                 self.assertEqual(result.returncode, 0)
 
     def test_arguments_and_locale_are_ignored(self):
@@ -167,7 +161,7 @@ class Prompts(unittest.TestCase):
             expected = shown(expected + b"".join(pending))
             self.assertEqual(read_for(reader, len(expected)), expected)
             self.assertEqual(proc.wait(TIMEOUT), 0)
-            self.assertEqual(errors(proc.stderr.read()), b"")
+            self.assertEqual(proc.stderr.read(), b"")
         finally:
             proc.kill()
             proc.wait()
@@ -195,7 +189,7 @@ class ExitStatus(unittest.TestCase):
                     if result.stdout is not None:
                         self.assertEqual(result.stdout, ASK_HEIGHT + ASK_NAME + report(b"", b"0"))
                     self.assertEqual(result.returncode, 1)
-                    self.assertEqual(errors(result.stderr), b"")
+                    self.assertEqual(result.stderr, b"")
 
     def test_lost_report_is_a_failure(self):
         # The reader leaves once both prompts are shown. SIGPIPE is ignored, as
@@ -213,7 +207,7 @@ class ExitStatus(unittest.TestCase):
             proc.stdin.write(b"Ana\n")
             proc.stdin.close()
             self.assertEqual(proc.wait(TIMEOUT), 1)
-            self.assertEqual(errors(proc.stderr.read()), b"")
+            self.assertEqual(proc.stderr.read(), b"")
 
     def test_name_cut_short_by_memory_is_a_failure(self):
         limit = 64 << 20
@@ -229,7 +223,7 @@ class ExitStatus(unittest.TestCase):
         self.assertTrue(result.stdout.endswith(tail), result.stdout[-80:])
         name = result.stdout[len(head) : -len(tail)]
         self.assertTrue(0 < len(name) < limit and not name.strip(b"x"), len(name))
-        self.assertEqual(errors(result.stderr), b"")
+        self.assertEqual(result.stderr, b"")
         self.assertEqual(result.returncode, 1)
 
 
@@ -237,4 +231,8 @@ if __name__ == "__main__":
     split = sys.argv.index("--")
     COMMAND = sys.argv[split + 1 :]
     WINDOWS = COMMAND[-1].lower().endswith(".exe")
-    unittest.main(argv=sys.argv[:split])
+    result = unittest.main(argv=sys.argv[:split], exit=False).result
+    if not result.wasSuccessful():
+        sys.exit(1)
+    # 77 tells CTest that nothing was tested here, rather than that it passed.
+    sys.exit(77 if len(result.skipped) == result.testsRun else 0)
