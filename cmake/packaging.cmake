@@ -1,0 +1,22 @@
+# Installs visina with its README and packs them: `--target package` makes
+# visina-VERSION-win64.zip on 64-bit Windows and a tarball elsewhere, each with
+# a SHA-256 file beside it; `--target package_source` packs the tracked sources.
+if(WIN32)
+  # One folder with the program and a README that a double-click opens.
+  install(TARGETS visina RUNTIME DESTINATION .)
+  install(FILES README.md DESTINATION . RENAME README.txt)
+  math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
+  set(CPACK_SYSTEM_NAME win${bits})
+  set(CPACK_GENERATOR ZIP)
+else()
+  include(GNUInstallDirs)
+  install(TARGETS visina)
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  set(CPACK_GENERATOR TGZ)
+endif()
+set(CPACK_SOURCE_GENERATOR ${CPACK_GENERATOR})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_CHECKSUM SHA256)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-options.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack-sorted.cmake)
+include(CPack)
