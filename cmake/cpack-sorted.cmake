@@ -5,9 +5,9 @@ file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE "${CPACK_TOPLEVEL_DIRECT
      "${CPACK_TEMPORARY_DIRECTORY}/*")
 foreach(package IN LISTS CPACK_PACKAGE_FILES)
   if(package MATCHES "\\.zip$")
-    set(write cf ${package} --format=zip)
+    set(write cf "${package}" --format=zip)
   else()
-    set(write czf ${package})
+    set(write czf "${package}")
   endif()
   file(REMOVE "${package}")
   # Files only: a folder's entries would go in the file system's order again.
