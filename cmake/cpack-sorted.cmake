@@ -9,7 +9,6 @@ foreach(package IN LISTS CPACK_PACKAGE_FILES)
   else()
     set(write czf "${package}")
   endif()
-  file(REMOVE "${package}")
   # Files only: a folder's entries would go in the file system's order again.
   execute_process(COMMAND "${CMAKE_COMMAND}" -E tar ${write} -- ${files}
                   WORKING_DIRECTORY "${CPACK_TOPLEVEL_DIRECTORY}" COMMAND_ERROR_IS_FATAL ANY)
