@@ -2,12 +2,14 @@
 # visina-VERSION-win64.zip on 64-bit Windows and a tarball elsewhere, each with
 # a SHA-256 file beside it; `--target package_source` packs the tracked sources.
 if(WIN32)
-  # One folder with the program and a README that a double-click opens.
+  # The program and a README that a double-click opens, at the zip's root, so
+  # that Extract All gives one folder.
   install(TARGETS visina RUNTIME DESTINATION .)
   install(FILES README.md DESTINATION . RENAME README.txt)
   math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
   set(CPACK_SYSTEM_NAME win${bits})
   set(CPACK_GENERATOR ZIP)
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
   include(GNUInstallDirs)
   install(TARGETS visina)
@@ -18,5 +20,7 @@ set(CPACK_SOURCE_GENERATOR ${CPACK_GENERATOR})
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CHECKSUM SHA256)
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/cpack-options.cmake)
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack-sorted.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/cpack-repack.cmake)
+find_package(Python3 COMPONENTS Interpreter)
+set(CPACK_VISINA_PYTHON "${Python3_EXECUTABLE}")
 include(CPack)
