@@ -5,7 +5,13 @@ if(WIN32)
   # The program and a README that a double-click opens, at the zip's root, so
   # that Extract All gives one folder.
   install(TARGETS visina RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION . RENAME README.txt)
+  add_custom_target(readme-txt ALL
+                    COMMAND "${CMAKE_COMMAND}" -D "SOURCE=${PROJECT_SOURCE_DIR}"
+                            -D "OUTPUT=${PROJECT_BINARY_DIR}/README.txt"
+                            -D "PROJECT_VERSION=${PROJECT_VERSION}"
+                            -P "${CMAKE_CURRENT_LIST_DIR}/readme-txt.cmake"
+                    BYPRODUCTS README.txt VERBATIM)
+  install(FILES "${PROJECT_BINARY_DIR}/README.txt" DESTINATION .)
   math(EXPR bits "${CMAKE_SIZEOF_VOID_P} * 8")
   set(CPACK_SYSTEM_NAME win${bits})
   set(CPACK_GENERATOR ZIP)
@@ -14,6 +20,7 @@ else()
   include(GNUInstallDirs)
   install(TARGETS visina)
   install(FILES README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(DIRECTORY docs DESTINATION ${CMAKE_INSTALL_DOCDIR})
   set(CPACK_GENERATOR TGZ)
 endif()
 set(CPACK_SOURCE_GENERATOR ${CPACK_GENERATOR})
