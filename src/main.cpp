@@ -1,4 +1,6 @@
 // visina: asks for a person's height and name, and states both in one sentence.
+#include "console.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <iostream>
@@ -6,6 +8,8 @@
 
 int main()
 {
+    use_unicode_console();
+
     // 0 also stands when the input ends before any height is typed.
     std::int32_t visina = 0;
     std::cout << "unnesite visinu osobe (cm): ";

@@ -1,12 +1,15 @@
 #!/usr/bin/env python3
 """Black-box tests of visina: the exact bytes it writes, silence on standard
-error and its exit status, through pipes and through a pseudo-terminal.
+error and its exit status, through pipes and through a pseudo-terminal, and
+what a console shows of visina.exe.
 
 Usage: test_visina.py [unittest arguments] -- PROGRAM [ARGUMENTS...]
 """
 import os
+import re
 import select
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -14,8 +17,11 @@ import time
 import unittest
 
 try:
+    import fcntl
     import pty
     import resource
+    import termios
+    import tty
 except ImportError:  # not POSIX
     pty = resource = None
 
@@ -240,6 +246,144 @@ class ExitStatus(unittest.TestCase):
         self.assertTrue(0 < len(name) < limit and not name.strip(b"x"), len(name))
         self.assertEqual(result.stderr, b"")
         self.assertEqual(result.returncode, 1)
+
+
+def render(shown):
+    """The lines a terminal shows of what Wine's console wrote to it: the
+    cursor moves it writes for spaces become spaces, other escape sequences
+    go. Bytes that are not UTF-8 become lone surrogates, never U+FFFD."""
+    text = re.sub(rb"\x1b\[(\d*)C", lambda m: b" " * int(m[1] or 1), shown)
+    text = re.sub(rb"\x1b\[[0-9;?]*[A-Za-z]", b"", text)
+    text = re.sub(rb"\r+\n", b"\n", text).rstrip(b"\n")
+    return text.decode("utf-8", "surrogateescape").split("\n")
+
+
+class Console(unittest.TestCase):
+    """visina.exe on a console: names come back as typed, whatever the
+    console's code page, which is left as it was. Under Wine a pseudo-terminal
+    is the console; on Windows, a console of its own at each code page."""
+
+    LONG = "ž€" * 5000  # a pasted name of 10,000 letters of two and three bytes
+    CASES = [
+        # typed lines, or bytes piped in; the answer in a file, else on the
+        # console; the name and the height it states
+        (["172", "Šimić"], False, "Šimić", "172"),
+        (["172", "Đurđica"], False, "Đurđica", "172"),
+        (["172", "Đurđica"], True, "Đurđica", "172"),
+        (["172", "Čedo\x1a"], False, "Čedo", "172"),  # Ctrl+Z, then Enter, ends the input
+        (["172", "\x1a"], False, "", "172"),
+        (["１８０"], False, "", "0"),  # fullwidth digits are not a number
+        (["172", "Ana😀"], True, "Ana😀", "172"),  # a console may draw it as two marks
+        (["172", LONG], True, LONG, "172"),
+        ("172\nĐurđica\n".encode(), False, "Đurđica", "172"),
+        (b"172\n\xe8ika\n", False, "\ufffdika", "172"),  # not UTF-8
+        (f"172\n{'€' * 800}\n".encode(), False, "€" * 800, "172"),  # longer than a write
+    ]
+    # Longer than one read, which ends inside a pair. A Windows console may
+    # cut a line at the length of the read that waits for it: Wine alone
+    # gets this one.
+    SPLIT = "a" + "😀" * 8200
+    WINE_CASES = [(["172", SPLIT], True, SPLIT, "172")]
+    # A lone surrogate, which a UTF-8 terminal cannot send.
+    WINDOWS_CASES = [(["172", "A\ud800na"], True, "A\ufffdna", "172")]
+
+    def setUp(self):
+        if not WINDOWS:
+            self.skipTest("a terminal takes and gives a Linux program's bytes as they are")
+        if sys.platform != "win32" and not pty:
+            self.skipTest("needs Windows, or Wine and a pseudo-terminal")
+
+    def test_names_come_back_as_typed(self):
+        windows = sys.platform == "win32"
+        for typed, to_file, name, height in self.CASES + (
+            self.WINDOWS_CASES if windows else self.WINE_CASES
+        ):
+            answer = f"Osoba {name} je visoka {height}cm."
+            for codepage in (437, 1252, 65001) if windows else (None,):
+                with self.subTest(repr(typed)[:40], to_file=to_file, codepage=codepage):
+                    run = self.on_windows if windows else self.on_wine
+                    shown, written = run(typed, to_file, codepage)
+                    if to_file:
+                        expected = ASK_HEIGHT + ASK_NAME + report(name.encode(), height.encode())
+                        self.assertEqual(written, expected)
+                    else:
+                        self.assertTrue(shown[-1].endswith(answer), shown[-1][-80:])
+
+    def on_wine(self, typed, to_file, _):
+        """Runs the program under Wine on a pseudo-terminal, which Wine makes
+        its console; returns the lines it shows and what went to the file."""
+        ours, theirs = pty.openpty()
+        # Raw from the start, as the console may read before Wine sets the
+        # terminal so: what is typed early must not be echoed or changed.
+        # Wine keeps ISIG as it finds it, and Ctrl+Z is for the console.
+        tty.setraw(theirs)
+        fcntl.ioctl(theirs, termios.TIOCSWINSZ, struct.pack("4H", 25, 2000, 0, 0))
+        piped = typed if isinstance(typed, bytes) else None
+        with error_file() as errors, tempfile.TemporaryFile() as file, subprocess.Popen(
+            COMMAND,
+            stdin=theirs if piped is None else subprocess.PIPE,
+            stdout=file if to_file else theirs,
+            stderr=errors,
+            env=dict(os.environ, LC_ALL="C.UTF-8"),  # the terminal's bytes are UTF-8
+        ) as proc:
+            os.close(theirs)
+            if piped is not None:
+                proc.stdin.write(piped)
+                proc.stdin.close()
+            shown, deadline = b"", time.monotonic() + TIMEOUT
+            while time.monotonic() < deadline:
+                asked = os.pread(file.fileno(), 8, 0) if to_file else render(shown)[0].encode()
+                if piped is None and typed and asked.startswith(ASK_HEIGHT[:8]):
+                    self.type_ahead(ours, "".join(line + "\r" for line in typed))
+                    typed = None
+                if select.select([ours], [], [], 0.1)[0]:
+                    try:
+                        shown += os.read(ours, 65536)
+                    except OSError:  # no one has the terminal open any more
+                        break
+                elif proc.poll() is not None:
+                    break
+            os.close(ours)
+            self.assertEqual(proc.wait(TIMEOUT), 0)
+            self.assertEqual(contents(errors), b"")
+            return render(shown), contents(file)
+
+    @staticmethod
+    def type_ahead(terminal, text):
+        # The console keeps what comes early. A little at a time: Wine decodes
+        # the terminal's bytes read by read, and two reads may split a letter.
+        for start in range(0, len(text), 100):
+            os.write(terminal, text[start : start + 100].encode())
+            time.sleep(0.01)
+
+    def on_windows(self, typed, to_file, codepage):
+        """Runs the program from cmd in a new console set to codepage, and
+        chcp after it; returns the lines shown before chcp's and what went to
+        the file."""
+        with tempfile.TemporaryDirectory() as folder:
+            command = f'chcp {codepage} >nul & "{os.path.normpath(COMMAND[-1])}"'
+            if isinstance(typed, bytes):
+                piped = os.path.join(folder, "piped")
+                with open(piped, "wb") as file:
+                    file.write(typed)
+                command, typed = command + f' <"{piped}"', []
+            answer = os.path.join(folder, "answer")
+            if to_file:
+                command += f' >"{answer}"'
+            driver = os.path.join(os.path.dirname(os.path.abspath(__file__)), "windows_console.py")
+            typed = "".join(line + "\r" for line in typed).encode("utf-8", "surrogatepass")
+            result = subprocess.run(
+                [sys.executable, driver, command + " & chcp"], input=typed, capture_output=True,
+                timeout=3 * TIMEOUT, creationflags=subprocess.DETACHED_PROCESS,
+            )
+            self.assertEqual(result.returncode, 0, result.stderr.decode(errors="replace"))
+            shown = result.stdout.decode("utf-8", "surrogatepass").split("\n")
+            # chcp shows the code page the program found, not one it set.
+            self.assertEqual(re.sub(r"\D", "", shown[-1]), str(codepage))
+            if not to_file:
+                return shown[:-1], None
+            with open(answer, "rb") as file:
+                return shown[:-1], file.read()
 
 
 if __name__ == "__main__":
