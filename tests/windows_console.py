@@ -2,7 +2,7 @@
 """Runs a cmd command line in a console of its own on Windows, types its
 standard input (UTF-8, a CR for Enter) there as key presses, and once the
 command has ended prints the lines the console shows, in UTF-8, joining a
-line that filled the console's width to the next.
+row whose last cell is taken to the next.
 
 Usage: windows_console.py COMMAND_LINE < TYPED
 
@@ -53,6 +53,7 @@ kernel32.WriteConsoleInputW.argtypes = [wintypes.HANDLE, ctypes.POINTER(INPUT_RE
                                         wintypes.DWORD, wintypes.LPDWORD]
 kernel32.GetConsoleScreenBufferInfo.argtypes = [wintypes.HANDLE,
                                                 ctypes.POINTER(CONSOLE_SCREEN_BUFFER_INFO)]
+kernel32.SetConsoleScreenBufferSize.argtypes = [wintypes.HANDLE, wintypes._COORD]
 kernel32.ReadConsoleOutputCharacterW.argtypes = [wintypes.HANDLE, wintypes.LPWSTR, wintypes.DWORD,
                                                  wintypes._COORD, wintypes.LPDWORD]
 
@@ -80,18 +81,32 @@ def keys(text):
             yield INPUT_RECORD(KEY_EVENT, KEY_EVENT_RECORD(down, 1, key, 0, unit, state))
 
 
-def screen(output):
+def cells(output, x, y, count):
+    """The text of count cells from (x, y). A wide character comes back once
+    for its two cells, so the text can be shorter than count."""
+    text, read = ctypes.create_unicode_buffer(count), wintypes.DWORD()
+    check(kernel32.ReadConsoleOutputCharacterW(output, text, count, wintypes._COORD(x, y),
+                                               ctypes.byref(read)))
+    return text[: read.value]
+
+
+def buffer_info(output):
     info = CONSOLE_SCREEN_BUFFER_INFO()
     check(kernel32.GetConsoleScreenBufferInfo(output, ctypes.byref(info)))
-    width, rows = info.dwSize.X, info.dwCursorPosition.Y + 1
-    cells = ctypes.create_unicode_buffer(width * rows)
-    read = wintypes.DWORD()
-    check(kernel32.ReadConsoleOutputCharacterW(output, cells, width * rows, wintypes._COORD(0, 0),
-                                               ctypes.byref(read)))
-    text, shown = cells[: read.value], ""
-    for start in range(0, len(text), width):
-        row = text[start : start + width]
-        shown += row if row[-1] != " " else row.rstrip(" ") + "\n"
+    return info
+
+
+def screen(output):
+    """The lines the console shows. Read a row at a time, so that a row with
+    wide characters cannot shift the rows after it; a row whose last cell is
+    taken goes on in the next one."""
+    info = buffer_info(output)
+    width, shown = info.dwSize.X, ""
+    for y in range(info.dwCursorPosition.Y + 1):
+        # Two cells, as one that begins a read comes back blank if it is the
+        # second half of a wide character.
+        full = not cells(output, width - 2, y, 2).endswith(" ")
+        shown += cells(output, 0, y, width).rstrip(" ") + ("" if full else "\n")
     return shown.rstrip("\n")
 
 
@@ -102,6 +117,11 @@ def main():
     kernel32.FreeConsole()
     check(kernel32.AllocConsole())
     keyboard, output = open_console("CONIN$"), open_console("CONOUT$")
+    # As wide as the Wine tests' terminal, so that no answer that is checked
+    # wraps. Where the console will not, its rows are still read right.
+    window = buffer_info(output).srWindow
+    rows = max(100, window.Bottom - window.Top + 1)
+    kernel32.SetConsoleScreenBufferSize(output, wintypes._COORD(2000, rows))
     command = subprocess.Popen(
         f'cmd /d /c "{sys.argv[1]}"',
         stdin=msvcrt.open_osfhandle(keyboard, 0),
