@@ -143,8 +143,9 @@ class ConsoleInput : public std::streambuf
         return out;
     }
 
-    // A Windows console lets a line be typed only as long as the read that
-    // waits for it: here 16,382 characters and CR LF.
+    // Microsoft's console before its 2023 rewrite of line input lets a line
+    // be typed only as long as the read that waits for it: here 16,382
+    // characters and CR LF. Newer consoles take longer lines, read by read.
     static constexpr std::size_t units = 16384;
     HANDLE console_;
     wchar_t wide_[units];
@@ -199,12 +200,12 @@ class ConsoleOutput : public std::streambuf
     // Decodes whole sequences into out and returns where a cut one starts, or end.
     static const char *decode(const char *begin, const char *end, wchar_t *&out)
     {
-        auto byte = [](const char *at)
+        auto octet = [](const char *at)
         { return static_cast<int>(static_cast<unsigned char>(*at)); };
         const char *at = begin;
         while (at != end)
         {
-            const int lead = byte(at);
+            const int lead = octet(at);
             const int length = lead < 0x80   ? 1
                                : lead < 0xC2 ? 0
                                : lead < 0xE0 ? 2
@@ -224,7 +225,7 @@ class ConsoleOutput : public std::streambuf
                 {
                     return at;
                 }
-                const int next = byte(at + taken);
+                const int next = octet(at + taken);
                 if (next < low || next > high)
                 {
                     c = replacement; // for the bytes before the one that does not fit
