@@ -379,9 +379,11 @@ class Console(Case):
         run = self.on_windows if sys.platform == "win32" else self.on_wine
         shown, written = run(typed, to_file, codepage)
         if to_file:
-            self.assertEqual(written, ASK_HEIGHT + ASK_NAME + report(name.encode(), height.encode()))
+            expected = ASK_HEIGHT + ASK_NAME + report(name.encode(), height.encode())
+            self.assertEqual(written, expected)
         else:
-            self.assertTrue(shown[-1].endswith(f"Osoba {name} je visoka {height}cm."), shown[-1][-80:])
+            answer = f"Osoba {name} je visoka {height}cm."
+            self.assertTrue(shown[-1].endswith(answer), shown[-1][-80:])
 
     def on_wine(self, typed, to_file, _):
         """Runs the program under Wine on a pseudo-terminal, which Wine makes
